@@ -1,0 +1,3 @@
+#include "settings/visionSettings.h"
+
+visionSettingsRecord visionSettings;
