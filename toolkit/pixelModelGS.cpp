@@ -106,6 +106,10 @@ pixelModelGS::heapLayout pixelModelGS::heapView() const {
     return at;
 }
 
+// Four cache lines per model; the grid sweep relies on the first one holding
+// the counters, ranking, sample and mode 0.
+static_assert(sizeof(pixelModelGS) == 256, "pixelModelGS grew beyond four cache lines");
+
 // ---- construction, copy, assignment ---------------------------------------
 
 pixelModelGS::pixelModelGS(int channels, int maxModes, float matchDeviations, float rate, float backgroundWeight,
@@ -120,7 +124,6 @@ pixelModelGS::pixelModelGS(int channels, int maxModes, float matchDeviations, fl
 // object when they fit) and the identity ranking.
 void pixelModelGS::allocate() {
     heap_.reset();
-    std::memset(order_, 0, sizeof order_);
     for (int r = 0; r < inlineModes; ++r)
         order_[r] = static_cast<std::int8_t>(r);
     std::memset(sample_, 0, sizeof sample_);

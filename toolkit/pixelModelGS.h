@@ -101,7 +101,6 @@ private:
     template <class Layout> void recountBackground(const Layout& at);
     template <class Layout> void renormalise(const Layout& at);
     template <class Layout> void placeUpward(const Layout& at, int position);
-    template <class Layout> void copyArrays(const Layout& to, const pixelModelGS& source);
 
     void allocate();
     heapLayout heapView() const;
@@ -122,7 +121,7 @@ private:
     // closes the first cache line, modes 1 to 4 fill the second.
     float modes_[inlineModes * (inlineChannels + 1)] = {};
 
-    // Third line: what an update touches besides the matched mode.
+    // Third line: what an update touches besides the modes' records.
     float weight_[inlineModes] = {};
     float ratio_[inlineModes] = {};
     float rate_;
@@ -131,7 +130,7 @@ private:
     float newDeviation_;
     float backgroundWeight_;
 
-    // Fourth line: learning-phase counts and construction parameters.
+    // Then the learning-phase counts and the construction parameters.
     std::uint32_t matchCount_[inlineModes] = {};
     float minRate_;
     float initialDeviation_;

@@ -1,0 +1,240 @@
+// Cost of the vision pipeline per frame, whole and by stage, on a synthetic
+// scene: a textured background with camera noise and a few objects moving
+// across it. Messages go to an in-memory recorder, never to a network.
+//
+// Run from a Release build:  ./pipeline_bench --benchmark_min_time=1
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "messaging/messageStream.h"
+#include "messaging/recordingTransport.h"
+#include "pipeline/backgroundSubtraction.h"
+#include "pipeline/emotion.h"
+#include "pipeline/gaze.h"
+#include "pipeline/objects.h"
+#include "pipeline/overlay.h"
+#include "pipeline/pipeline.h"
+#include "settings/visionSettings.h"
+#include "toolkit/QMXrgbImage.h"
+
+namespace {
+
+constexpr int sceneFrames = 32;
+
+// Deterministic noise without the standard engines' cost.
+std::uint32_t hash(std::uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
+struct scene {
+    scene(int w, int h) : width(w), height(h) {
+        for (int n = 0; n < sceneFrames; ++n)
+            frames.push_back(render(n));
+        work.resize(frames[0].size());
+    }
+
+    std::vector<std::uint8_t> render(int n) const {
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                // Texture: a gradient with a tile pattern, plus +-2 of noise.
+                const int tile = ((x / 16) + (y / 16)) % 2 ? 40 : 0;
+                const int base = 60 + (x * 100) / width + tile;
+                const auto noise = [&](int channel) {
+                    return static_cast<int>(hash(static_cast<std::uint32_t>((n * 7919 + y) * 65599 + x * 3 + channel)) % 5) - 2;
+                };
+                std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 4];
+                p[0] = static_cast<std::uint8_t>(base + 20 + noise(0));
+                p[1] = static_cast<std::uint8_t>(base + 10 + noise(1));
+                p[2] = static_cast<std::uint8_t>(base + noise(2));
+                p[3] = 255;
+            }
+        }
+        // Three objects: a person-sized block walking across, a smaller one
+        // bobbing, and a small one sliding down.
+        paint(pixels, 40 + 6 * n, height / 4, width / 6, height / 2, 200, 160, 140);
+        paint(pixels, width / 2, 30 + (n % 8) * 4, width / 10, height / 8, 30, 200, 60);
+        paint(pixels, width - 120, 20 + 5 * n, 30, 30, 220, 220, 40);
+        return pixels;
+    }
+
+    void paint(std::vector<std::uint8_t>& pixels, int x0, int y0, int w, int h, int r, int g, int b) const {
+        for (int y = std::max(0, y0); y < std::min(height, y0 + h); ++y)
+            for (int x = std::max(0, x0); x < std::min(width, x0 + w); ++x) {
+                std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 4];
+                p[0] = static_cast<std::uint8_t>(b);
+                p[1] = static_cast<std::uint8_t>(g);
+                p[2] = static_cast<std::uint8_t>(r);
+            }
+    }
+
+    // Copies frame n into the work buffer and returns its header.
+    QMXrgbImage load(int n) {
+        std::memcpy(work.data(), frames[static_cast<std::size_t>(n % sceneFrames)].data(), work.size());
+        return makeFrameHeader(work.data(), width, height);
+    }
+
+    int width, height;
+    std::vector<std::vector<std::uint8_t>> frames;
+    std::vector<std::uint8_t> work;
+};
+
+void useProgramSettings() {
+    visionSettings = visionSettingsRecord{};
+    visionSettings.drawBox = true;
+    visionSettings.emotionsOn = true;
+    visionSettings.minObjectSize = 100;
+}
+
+// A pipeline that has watched the scene for a while: the models have learnt
+// the background over many update frames.
+void warmUp(scene& s, int frames = 200) {
+    resetPipelineState();
+    useProgramSettings();
+    for (int n = 0; n < frames; ++n) {
+        QMXrgbImage frame = s.load(n);
+        processVisionFrame(frame);
+    }
+}
+
+// frameCounter decides whether the models learn: 5k update, anything else score only.
+void setFrameKind(bool update) {
+    pipelineStateRecord& state = pipelineState();
+    state.frameCounter = update ? 5 : 6;
+}
+
+void wholePipeline(benchmark::State& st, bool update) {
+    scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
+    scopedMessageCapture capture;
+    warmUp(s);
+    int n = 0;
+    for (auto _ : st) {
+        st.PauseTiming();
+        QMXrgbImage frame = s.load(n++);
+        setFrameKind(update);
+        if (capture.recorder().datagrams().size() > 10000)
+            capture.recorder().clear();
+        st.ResumeTiming();
+        processVisionFrame(frame);
+    }
+}
+
+void BM_pipeline_scoreOnly(benchmark::State& st) { wholePipeline(st, false); }
+void BM_pipeline_update(benchmark::State& st) { wholePipeline(st, true); }
+
+void BM_pipeline_binaryView(benchmark::State& st) {
+    scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
+    scopedMessageCapture capture;
+    warmUp(s);
+    visionSettings.drawBinary = true;
+    visionSettings.drawCross = true;
+    int n = 0;
+    for (auto _ : st) {
+        st.PauseTiming();
+        QMXrgbImage frame = s.load(n++);
+        setFrameKind(false);
+        capture.recorder().clear();
+        st.ResumeTiming();
+        processVisionFrame(frame);
+    }
+}
+
+// The background stage alone, with the grid size the driver would set.
+void backgroundStage(benchmark::State& st, bool update) {
+    scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
+    scopedMessageCapture capture;
+    warmUp(s);
+    int n = 0;
+    for (auto _ : st) {
+        st.PauseTiming();
+        QMXrgbImage frame = s.load(n++);
+        setFrameKind(update);
+        st.ResumeTiming();
+        subtractBackground(frame);
+    }
+}
+
+void BM_subtractBackground_scoreOnly(benchmark::State& st) { backgroundStage(st, false); }
+void BM_subtractBackground_update(benchmark::State& st) { backgroundStage(st, true); }
+
+void BM_findObjects(benchmark::State& st) {
+    scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
+    scopedMessageCapture capture;
+    warmUp(s);
+    int n = 0;
+    for (auto _ : st) {
+        st.PauseTiming();
+        QMXrgbImage frame = s.load(n++);
+        setFrameKind(false);
+        subtractBackground(frame); // writes the mask this stage consumes
+        st.ResumeTiming();
+        findObjects();
+    }
+}
+
+void BM_targetAndEmotions(benchmark::State& st) {
+    scene s(640, 480);
+    scopedMessageCapture capture;
+    warmUp(s);
+    QMXrgbImage frame = s.load(0);
+    for (auto _ : st) {
+        selectTarget();
+        updateEmotions(frame);
+        benchmark::DoNotOptimize(pipelineState().emotionIntensity);
+    }
+}
+
+void BM_overlay(benchmark::State& st) {
+    scene s(640, 480);
+    scopedMessageCapture capture;
+    warmUp(s);
+    visionSettings.drawCross = true;
+    QMXrgbImage frame = s.load(0);
+    for (auto _ : st) {
+        drawEmotionBars(frame);
+        drawObjects(frame);
+    }
+}
+
+void BM_gazeMessage(benchmark::State& st) {
+    scene s(640, 480);
+    scopedMessageCapture capture;
+    QMXrgbImage frame = s.load(0);
+    int n = 0;
+    for (auto _ : st) {
+        sendTargetMessage(frame);
+        if (++n % 10000 == 0) {
+            st.PauseTiming();
+            capture.recorder().clear();
+            st.ResumeTiming();
+        }
+    }
+}
+
+void frameSizes(benchmark::internal::Benchmark* b) {
+    b->Args({640, 480})->Args({800, 700})->Unit(benchmark::kMicrosecond);
+}
+
+} // namespace
+
+BENCHMARK(BM_pipeline_scoreOnly)->Apply(frameSizes);
+BENCHMARK(BM_pipeline_update)->Apply(frameSizes);
+BENCHMARK(BM_pipeline_binaryView)->Args({640, 480})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_subtractBackground_scoreOnly)->Apply(frameSizes);
+BENCHMARK(BM_subtractBackground_update)->Apply(frameSizes);
+BENCHMARK(BM_findObjects)->Apply(frameSizes);
+BENCHMARK(BM_targetAndEmotions);
+BENCHMARK(BM_overlay)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_gazeMessage);
+
+BENCHMARK_MAIN();
