@@ -65,8 +65,9 @@ void updateEmotions(QMXrgbImage& /*frame*/) {
             s.emotionSurprise += 0.3;
     }
 
-    // 6. Surprise drains into happiness by small random amounts.
-    const double r = uniformRandom(s.randomState) * 0.01;
+    // 6. Surprise drains into happiness by small random amounts. The amount
+    // is held as a float like every other stored value of the rules.
+    const float r = static_cast<float>(uniformRandom(s.randomState) * 0.01);
     if (s.emotionSurprise > r) {
         s.emotionSurprise -= r;
         s.emotionHappy += r;
@@ -76,7 +77,7 @@ void updateEmotions(QMXrgbImage& /*frame*/) {
     // 7. Anger: two large objects and a target unusually still in place and size.
     const float minSize = static_cast<float>(settings.minObjectSize);
     if (s.objectRecords[0].size > minSize && s.objectRecords[1].size > minSize) {
-        const double k = 1.5 - 3.0 * settings.angerLevel;
+        const float k = static_cast<float>(1.5 - 3.0 * settings.angerLevel); // stored, so a float
         if (dist < s.movementStats.mean - standardDeviation(s.movementStats) * k &&
             change < s.sizeChangeStats.mean - standardDeviation(s.sizeChangeStats) * k) {
             s.emotionAnger += 0.03;

@@ -10,8 +10,10 @@ namespace {
 constexpr float startingDistance = 9999.9f;
 constexpr double changeOfTargetProbability = 0.1;
 
-float squaredSize(const objectRecord& record) {
-    return static_cast<float>(static_cast<double>(record.size) * record.size);
+// The square is not rounded on its own: only the running sums are stored as
+// floats, and above 4096 pixels the square no longer fits a float exactly.
+double squaredSize(const objectRecord& record) {
+    return static_cast<double>(record.size) * record.size;
 }
 } // namespace
 

@@ -1,12 +1,21 @@
 #include "pipeline/overlay.h"
 
+#include <limits>
+
 #include "pipeline/pipeline.h"
 #include "settings/visionSettings.h"
 
 namespace {
 
-// Coordinates computed in floating point are truncated toward zero.
+// Coordinates computed in floating point are truncated toward zero. A level
+// read unchecked from emotion.cfg can lie far beyond the int range; such a
+// coordinate is pinned to the range's end (off the frame either way) instead
+// of being converted, which would be undefined.
 int truncated(double value) {
+    if (value >= 2147483648.0)
+        return std::numeric_limits<int>::max();
+    if (!(value > -2147483649.0))
+        return std::numeric_limits<int>::min();
     return static_cast<int>(value);
 }
 

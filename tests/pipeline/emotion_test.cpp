@@ -158,6 +158,75 @@ TEST_F(emotionTest, AngerCreepsWhileTwoLargeObjectsStayStill) {
     }
 }
 
+TEST_F(emotionTest, AngerFactorIsHeldAsAFloat) {
+    // A huge movement deviation magnifies the rounding of k = 1.5 - 3 angerLevel
+    // to single precision: the movement mean is put half way between the
+    // threshold with k in double and the one with k as a float, and the target
+    // moves 0.5 pixels (too little to be learnt). Only the single-precision
+    // threshold decides.
+    struct row {
+        double angerLevel;
+        bool anger; // float k above the double one lowers the threshold
+    } table[] = {{0.35, true}, {0.30, false}, {0.15, true}, {0.45, false}};
+    const double deviation = 1.0e6;
+    for (const row& r : table) {
+        SetUp();
+        const double kDouble = 1.5 - 3.0 * r.angerLevel;
+        const double kFloat = static_cast<float>(kDouble);
+        ASSERT_NE(kDouble, kFloat) << "the level must not round exactly";
+        ASSERT_EQ(kDouble > kFloat, r.anger) << "table row inconsistent";
+        place(0, {100.5f, 100, 10, 10, 500});
+        place(1, {300, 100, 10, 10, 400});
+        s().movementStats.mean = 0.5 + deviation * (kDouble + kFloat) / 2;
+        s().movementStats.variance = deviation * deviation;
+        s().sizeChangeStats.mean = 10.0;
+        s().sizeChangeStats.variance = 0.0;
+        visionSettings.angerLevel = r.angerLevel;
+        run();
+        SCOPED_TRACE("angerLevel " + std::to_string(r.angerLevel));
+        EXPECT_EQ(s().emotionAnger, r.anger ? 0.03f : 0.0f);
+        EXPECT_EQ(s().emotionSaturation, r.anger ? -0.05f : 0.0f);
+    }
+}
+
+TEST_F(emotionTest, DrainAmountIsHeldAsAFloat) {
+    // A drain whose amount rounds up to single precision, and a surprise that
+    // decays onto exactly that float: it is not above the drain, so nothing
+    // drains (compared with the unrounded amount it would be).
+    std::int32_t state = 173542;
+    float drain = 0.0f;
+    float start = 0.0f;
+    for (int n = 0; n < 1000 && start == 0.0f; ++n) {
+        std::int32_t probe = state;
+        const double amount = uniformRandom(probe) * 0.01;
+        const float rounded = static_cast<float>(amount);
+        if (rounded > amount) {
+            // A surprise before the decay of 0.01 that lands on the float.
+            float candidate = static_cast<float>(static_cast<double>(rounded) + 0.01);
+            while (static_cast<float>(static_cast<double>(candidate) - 0.01) < rounded)
+                candidate = std::nextafter(candidate, 1.0f);
+            for (int step = 0; step < 8; ++step) {
+                const float below = std::nextafter(candidate, 0.0f);
+                if (static_cast<float>(static_cast<double>(below) - 0.01) >= rounded)
+                    candidate = below;
+            }
+            if (static_cast<float>(static_cast<double>(candidate) - 0.01) == rounded) {
+                drain = rounded;
+                start = candidate;
+                break;
+            }
+        }
+        state = probe;
+    }
+    ASSERT_NE(start, 0.0f) << "no suitable draw found";
+    s().randomState = state;
+    s().emotionSurprise = start;
+    run();
+    EXPECT_EQ(s().emotionSurprise, drain);
+    EXPECT_EQ(s().emotionHappy, 0.0f);
+    EXPECT_EQ(s().emotionSaturation, 0.0f);
+}
+
 TEST_F(emotionTest, SadNeedsTheLargestObjectBelowTheMinimum) {
     struct row {
         float size;

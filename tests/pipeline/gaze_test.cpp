@@ -127,6 +127,34 @@ TEST_F(gazeTest, RandomChangeFollowsTheSquaredSizes) {
     }
 }
 
+TEST_F(gazeTest, LargeSquaresEnterTheSumsUnrounded) {
+    // Sizes 6690, 6689, 6688: 6689^2 = 44742721 is not a float. Added
+    // unrounded, the running sum after record 1 is 89498824; rounding the
+    // square first would give 89498816 and hand t = 89498816 to record 2.
+    // Either way the total is 134228160.
+    struct row {
+        const char* what;
+        double low, high; // range of t
+        int expected;
+    } table[] = {
+        {"t just inside record 1's share", 89498816, 89498817, 1},
+        {"t at the end of record 1's share", 89498824, 89498825, 2},
+        {"t inside record 0's share", 44756090, 44756100, 0},
+    };
+    for (const row& r : table) {
+        visionSettings.minObjectSize = 100;
+        state().objectRecords[0] = {10, 10, 1, 1, 6690};
+        state().objectRecords[1] = {200, 10, 1, 1, 6689};
+        state().objectRecords[2] = {100, 100, 1, 1, 6688};
+        state().objectRecords[3] = {0, 0, 0, 0, 0};
+        state().objectRecords[4] = {0, 0, 0, 0, 0};
+        state().lastTarget = {300, 300, 0, 0, 100}; // nearest: record 2
+        state().randomState = stateForDraws(true, 134228160.0f, r.low, r.high);
+        selectTarget();
+        EXPECT_EQ(state().targetIndex, r.expected) << r.what;
+    }
+}
+
 TEST_F(gazeTest, SmallRecordsNeverWinTheRandomChange) {
     visionSettings.minObjectSize = 100;
     const float sizes[] = {100, 90, 50, 100, 10};

@@ -88,6 +88,26 @@ TEST_F(overlayTest, EmotionBarsFillFromRowTenWithTicksAtTheLevels) {
     }
 }
 
+TEST_F(overlayTest, LevelsFarBeyondTheBarDrawNoTick) {
+    // Levels come unchecked from emotion.cfg; their ticks land off the frame.
+    struct row {
+        const char* name;
+        double level;
+    } table[] = {{"huge", 1.0e12}, {"hugely negative", -1.0e12}, {"largest", 1.7e308}, {"just beyond", 21474837.0}};
+    for (const row& r : table) {
+        SetUp();
+        s().emotionHappy = 0.5f;
+        visionSettings.happyLevel = r.level;
+        drawEmotionBars(frame.header);
+        SCOPED_TRACE(r.name);
+        for (int y = 0; y < frame.header.height; ++y) {
+            EXPECT_NE(frame.at(187, y), yellow) << "row " << y;
+            const rgb expected = y >= 10 && y < 60 ? red : y >= 60 && y < 110 ? blue : untouched;
+            EXPECT_EQ(frame.at(190, y), expected) << "row " << y;
+        }
+    }
+}
+
 TEST_F(overlayTest, BoxesCrossesAndTheTargetMark) {
     visionSettings.drawBox = true;
     visionSettings.drawCross = true;
