@@ -54,7 +54,10 @@ void mailslotStream::transmit() {
         std::cerr << "ERROR: Unable to write to mailslot " << static_cast<unsigned>(result.errorNumber)
                   << std::endl;
         transport_.reset();
-        std::exit(1);
+        // Capture and window threads may still run: end at once rather than
+        // tearing down static objects under them.
+        std::cout.flush();
+        std::_Exit(1);
     }
     if (result.dropped)
         noteDropped(result.errorNumber);

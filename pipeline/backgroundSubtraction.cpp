@@ -1,35 +1,127 @@
 #include "pipeline/backgroundSubtraction.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
 #include "pipeline/overlay.h"
 #include "pipeline/pipeline.h"
 #include "settings/visionSettings.h"
 
 namespace {
+
 constexpr float foregroundThreshold = 0.6f;
+
+// Pixel access for the sweep. The frame entry always builds 4-byte pixels
+// with rows top to bottom and no offset; such frames are read straight from
+// memory. Any other header goes through getPixel, which also keeps its
+// handling of undefined formats.
+//
+// Reads grid cell (i, j)'s pixel (2 i, 2 j) of a frame in the standard
+// layout. Cells whose pixel lies on the outermost ring see black, exactly as
+// getPixel gives it.
+struct directColumn {
+    const std::uint8_t* firstPixel; // pixel (2 i, 0)
+    std::ptrdiff_t rowPairBytes;    // from pixel (x, y) to (x, y + 2)
+    int firstRow;                   // first j whose pixel is inside, or beyond lastRow
+    int endRow;                     // j from here on is outside again
+
+    void sample(int j, float* rgb) const {
+        if (j < firstRow || j >= endRow) {
+            rgb[0] = rgb[1] = rgb[2] = 0.0f;
+            return;
+        }
+        const std::uint8_t* p = firstPixel + rowPairBytes * j;
+        rgb[0] = static_cast<float>(p[2]);
+        rgb[1] = static_cast<float>(p[1]);
+        rgb[2] = static_cast<float>(p[0]);
+    }
+};
+
+// The same through getPixel, for headers the direct path does not cover.
+struct checkedColumn {
+    const QMXrgbImage* frame;
+    int x;
+
+    void sample(int j, float* rgb) const {
+        int r, g, b;
+        frame->getPixel(x, 2 * j, r, g, b);
+        rgb[0] = static_cast<float>(r);
+        rgb[1] = static_cast<float>(g);
+        rgb[2] = static_cast<float>(b);
+    }
+};
+
+bool standardLayout(const QMXrgbImage& frame) {
+    return frame.memoryFormat == 4 && frame.rowStep == 1 && frame.rowOffset == 0 && frame.data != nullptr &&
+        frame.width > 0 && frame.height > 0;
+}
+
+// Scores (and on learning frames updates) the visited cells of grid column i
+// and writes their mask pixels. Rows at or beyond maskRows are not in the
+// mask and are not written (set() would drop them).
+template <class Column, bool Learn>
+inline void sweepColumn(const Column& pixels, pixelModelGS* column, std::uint8_t* maskPixel, std::ptrdiff_t maskStride,
+                        int lastRow, int maskRows, QMXrgbImage& frame, int i, bool drawState) {
+    for (int j = 0; j < lastRow; ++j) {
+        float sample[3];
+        pixels.sample(j, sample);
+        pixelModelGS& model = column[j];
+        const float score = model.probability(sample);
+        if constexpr (Learn)
+            model.update();
+        if (j < maskRows)
+            maskPixel[maskStride * j] = score < foregroundThreshold ? 1 : 0;
+        if (drawState)
+            drawModelState(frame, i, j, score);
+    }
+}
+
+template <bool Learn> void sweep(QMXrgbImage& frame, pipelineStateRecord& s, bool drawState) {
+    const int width = s.gridWidth;
+    const int lastRow = s.gridHeight - 1; // the last grid row is never visited
+    binaryImage& mask = s.foregroundMask;
+    const int maskColumns = std::max(mask.width, 0);
+    const int maskRows = std::max(mask.height, 0);
+    // Columns beyond the mask still score and learn; their mask writes go to
+    // a scratch byte (set() would drop them).
+    std::uint8_t scratch = 0;
+    const bool direct = standardLayout(frame);
+    const std::ptrdiff_t pixelBytes = 4;
+    const std::ptrdiff_t rowBytes = pixelBytes * frame.width;
+
+    // Grid rows whose pixel (2 j) lies inside: 0 < 2 j < height - 1.
+    const int firstInsideRow = 1;
+    const int endInsideRow = frame.height >= 2 ? frame.height / 2 : 0;
+
+    for (int i = width - 1; i >= 0; --i) {
+        pixelModelGS* column = &s.modelGrid.cell(i, 0);
+        std::uint8_t* maskPixel = i < maskColumns ? mask.data.get() + i : &scratch;
+        const std::ptrdiff_t maskStride = i < maskColumns ? maskColumns : 0;
+        if (direct) {
+            const int x = 2 * i;
+            const bool insideColumn = x > 0 && x < frame.width - 1;
+            const directColumn pixels{insideColumn ? frame.data + pixelBytes * x : frame.data, 2 * rowBytes,
+                                      insideColumn ? firstInsideRow : lastRow, insideColumn ? endInsideRow : lastRow};
+            sweepColumn<directColumn, Learn>(pixels, column, maskPixel, maskStride, lastRow, maskRows, frame, i,
+                                             drawState);
+        } else {
+            const checkedColumn pixels{&frame, 2 * i};
+            sweepColumn<checkedColumn, Learn>(pixels, column, maskPixel, maskStride, lastRow, maskRows, frame, i,
+                                              drawState);
+        }
+    }
+}
+
 } // namespace
 
 void subtractBackground(QMXrgbImage& frame) {
     pipelineStateRecord& s = pipelineState();
-    const bool learn = s.frameCounter % 5 == 0;
     const bool drawState = visionSettings.drawBinary;
-    const int width = s.gridWidth;
-    const int lastRow = s.gridHeight - 1; // the last grid row is never visited
-
-    for (int i = width - 1; i >= 0; --i) {
-        pixelModelGS* column = &s.modelGrid.cell(i, 0);
-        for (int j = 0; j < lastRow; ++j) {
-            int r, g, b;
-            frame.getPixel(2 * i, 2 * j, r, g, b);
-            float sample[3] = {static_cast<float>(r), static_cast<float>(g), static_cast<float>(b)};
-            pixelModelGS& model = column[j];
-            const float score = model.probability(sample);
-            if (learn)
-                model.update();
-            s.foregroundMask.set(i, j, score < foregroundThreshold ? 1 : 0);
-            if (drawState)
-                drawModelState(frame, i, j, score);
-        }
-    }
+    if (s.frameCounter % 5 == 0)
+        sweep<true>(frame, s, drawState);
+    else
+        sweep<false>(frame, s, drawState);
 }
 
 void rebuildModelGrid() {
