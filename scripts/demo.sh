@@ -9,6 +9,7 @@
 #   VORN_DEMO_FRAMES   frames to process (default 150, about 5 s at 30 fps)
 #   VORN_DEMO_OUTPUT   folder for the annotated frames (default ./demo-output)
 #   VORN_BUILD_DIR     build folder (default build)
+#   VORN_DEMO_HEADLESS set to run headless even when a display is present
 #
 # Nothing is sent beyond this machine: the listener's socket lives in the
 # temporary folder, and the fallback address is 127.0.0.1.
@@ -65,16 +66,21 @@ for _ in $(seq 1 50); do
     sleep 0.1
 done
 
-# Hook for the desktop window: when a display is present and the desktop
-# program can show it, the window takes the place of the headless run below.
+# With a display and the desktop program built, the window takes the place of
+# the headless run: it shows the demo scene until the operator closes it.
 run_desktop_demo() {
-    return 1 # not available yet: run headless
+    [ -x "$build/shell/vorn" ] || return 1
+    [ -n "${VORN_DEMO_HEADLESS:-}" ] && return 1
+    echo "demo: opening the window on the demo scene; close it to end the demo" >&2
+    "$vorn" --source demo --socket "$socket" --broadcast 127.0.0.1 || status=$?
+    desktop=1
 }
 
 mkdir -p "$output"
 rm -f "$output"/frame*.png
 echo "demo: vorn on the demo scene for $frames frames; messages as the listener receives them:" >&2
 status=0
+desktop=
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && run_desktop_demo; then
     :
 else
@@ -92,6 +98,9 @@ listener_pid=
 if [ "$status" -ne 0 ]; then
     echo "demo: vorn ended with status $status" >&2
     exit "$status"
+fi
+if [ -n "$desktop" ]; then
+    exit 0
 fi
 count=$(find "$output" -maxdepth 1 -name 'frame*.png' | wc -l)
 echo "demo: $count annotated frames recorded in $output (frame00000.png ...)" >&2
