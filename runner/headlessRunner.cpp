@@ -376,3 +376,24 @@ int runHeadless(const commandLineOptions& options, std::ostream& out, std::ostre
     saveSettings();
     return 0;
 }
+
+std::optional<int> answerWithoutRunning(const commandLineParse& parsed) {
+    if (!parsed.ok) {
+        std::cerr << "vorn: " << parsed.error << "\nTry 'vorn --help'." << std::endl;
+        return 1;
+    }
+    const commandLineOptions& options = parsed.options;
+    if (options.help) {
+        std::cout << commandLineUsage("vorn");
+        return 0;
+    }
+    if (options.version) {
+        std::cout << versionText();
+        return 0;
+    }
+    if (options.listSources) {
+        std::cout << listSourcesText();
+        return 0;
+    }
+    return std::nullopt;
+}

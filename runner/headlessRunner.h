@@ -19,6 +19,7 @@
 // the pipeline's size message, errors, and one summary line at the end.
 
 #include <iosfwd>
+#include <optional>
 
 #include "runner/commandLine.h"
 
@@ -30,3 +31,8 @@ int runHeadless(const commandLineOptions& options, std::ostream& out, std::ostre
 
 // The text of --list-sources.
 std::string listSourcesText();
+
+// What both programs do before anything starts: a command line that did not
+// parse, --help, --version and --list-sources are answered here. Returns the
+// exit status when the program is done, nothing when it should go on.
+std::optional<int> answerWithoutRunning(const commandLineParse& parsed);

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <memory>
 
 namespace {
@@ -29,23 +30,9 @@ bool haveDisplay() {
 
 int main(int argc, char** argv) {
     const commandLineParse parsed = parseCommandLine(argc, argv);
-    if (!parsed.ok) {
-        std::cerr << "vorn: " << parsed.error << "\nTry 'vorn --help'." << std::endl;
-        return 1;
-    }
+    if (const std::optional<int> status = answerWithoutRunning(parsed))
+        return *status;
     const commandLineOptions& options = parsed.options;
-    if (options.help) {
-        std::cout << commandLineUsage("vorn");
-        return 0;
-    }
-    if (options.version) {
-        std::cout << versionText();
-        return 0;
-    }
-    if (options.listSources) {
-        std::cout << listSourcesText();
-        return 0;
-    }
     if (options.headless)
         return runHeadless(options);
 
