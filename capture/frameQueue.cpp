@@ -65,8 +65,7 @@ bool frameQueue::popFront(rgbaImage& target, std::optional<std::chrono::millisec
     frames_.pop_front();
     if (!target.empty())
         ++delivered_;
-    if (!old.empty() && spares_.size() < capacity_)
-        spares_.push_back(std::move(old));
+    keepSpare(std::move(old));
     lock.unlock();
     roomAvailable_.notify_one();
     return true;
@@ -83,10 +82,8 @@ void frameQueue::pushBackEmpty() {
 void frameQueue::clear() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (rgbaImage& frame : frames_) {
-            if (!frame.empty() && spares_.size() < capacity_)
-                spares_.push_back(std::move(frame));
-        }
+        for (rgbaImage& frame : frames_)
+            keepSpare(std::move(frame));
         frames_.clear();
     }
     roomAvailable_.notify_all();
@@ -102,11 +99,9 @@ bool frameQueue::pushBack(rgbaImage&& frame, overflow whenFull) {
         if (flushing_)
             return false;
         while (frames_.size() >= capacity_) {
-            if (!frames_.front().empty()) {
+            if (!frames_.front().empty())
                 ++dropped_;
-                if (spares_.size() < capacity_)
-                    spares_.push_back(std::move(frames_.front()));
-            }
+            keepSpare(std::move(frames_.front()));
             frames_.pop_front();
         }
     }
@@ -114,6 +109,13 @@ bool frameQueue::pushBack(rgbaImage&& frame, overflow whenFull) {
     lock.unlock();
     frameAvailable_.notify_all();
     return true;
+}
+
+// A used frame's buffer is kept for the producer to fill again, so a running
+// stream allocates nothing; no more are kept than the queue can hold.
+void frameQueue::keepSpare(rgbaImage&& frame) {
+    if (!frame.empty() && spares_.size() < capacity_)
+        spares_.push_back(std::move(frame));
 }
 
 rgbaImage frameQueue::takeSpare() {

@@ -97,6 +97,7 @@ public:
 private:
     friend class imageSource;
     void forgetSource(); // the source goes away first
+    void keepSpare(rgbaImage&& frame); // with mutex_ held
 
     const std::size_t capacity_;
     mutable std::mutex mutex_;

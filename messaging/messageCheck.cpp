@@ -74,7 +74,14 @@ std::string hexByte(unsigned char c) {
 const char* fieldNames[6] = {"sequence", "horizontal angle", "vertical angle", "emotion code",
                              "emotion intensity", "calibration step"};
 
-std::string quoted(std::string_view field) { return "'" + printableBytes(field, 24) + "'"; }
+// Built by appending: `"'" + std::string&&` inserts at the front of the
+// temporary, which g++ 12 misreads as an overlapping copy (-Wrestrict).
+std::string quoted(std::string_view field) {
+    std::string text(1, '\'');
+    text += printableBytes(field, 24);
+    text += '\'';
+    return text;
+}
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <string_view>
 
 #include "messaging/channelOptions.h"
 #include "settings/visionSettings.h"
@@ -28,22 +29,28 @@ using valueSetter = std::function<std::string(commandLineOptions&, const std::st
 using flagSetter = std::function<void(commandLineOptions&)>;
 
 // The channel's own checks, so a bad value is refused before anything starts.
-std::string setBroadcastAddress(commandLineOptions& o, const std::string& v) {
+// Empty when `value` is fine for the channel option `name`, else the reason,
+// led by the command-line option as the user knows it.
+std::string channelProblem(std::string_view name, const std::string& value, const char* option) {
     channelOptions probe;
     std::string why;
-    if (!setChannelOption(probe, "broadcast-address", v, why))
-        return "--broadcast: " + why;
-    o.broadcastAddress = v;
-    return {};
+    if (setChannelOption(probe, name, value, why))
+        return {};
+    return std::string(option) + ": " + why;
+}
+
+std::string setBroadcastAddress(commandLineOptions& o, const std::string& v) {
+    std::string problem = channelProblem("broadcast-address", v, "--broadcast");
+    if (problem.empty())
+        o.broadcastAddress = v;
+    return problem;
 }
 
 std::string setBroadcastPort(commandLineOptions& o, const std::string& v) {
-    channelOptions probe;
-    std::string why;
-    if (!setChannelOption(probe, "broadcast-port", v, why))
-        return "--port: " + why;
-    o.port = std::stoi(v);
-    return {};
+    std::string problem = channelProblem("broadcast-port", v, "--port");
+    if (problem.empty())
+        o.port = std::stoi(v);
+    return problem;
 }
 
 const std::map<std::string, valueSetter>& valueOptions() {
@@ -68,12 +75,10 @@ const std::map<std::string, valueSetter>& valueOptions() {
              return {};
          }},
         {"--socket", [](commandLineOptions& o, const std::string& v) -> std::string {
-             channelOptions probe;
-             std::string why;
-             if (!setChannelOption(probe, "socket", v, why))
-                 return "--socket: " + why;
-             o.socketPath = v;
-             return {};
+             std::string problem = channelProblem("socket", v, "--socket");
+             if (problem.empty())
+                 o.socketPath = v;
+             return problem;
          }},
         {"--broadcast", setBroadcastAddress},
         {"--broadcast-address", setBroadcastAddress},

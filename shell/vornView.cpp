@@ -122,31 +122,29 @@ void CVornView::OnInitialUpdate() {
     m_document->Pump().SetNotifyTarget(this);
 }
 
-void CVornView::OnFilePrint() {
-    QPrinter* printer = nullptr;
+QPrinter& CVornView::ChoosePrinter(QPrinter& fallback) const {
     if (auto* frame = qobject_cast<CMainFrame*>(window()))
-        printer = &frame->Printer();
-    QPrinter fallback;
-    if (!printer)
-        printer = &fallback;
-    QPrintDialog dialog(printer, this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
+        return frame->Printer();
+    return fallback;
+}
+
+void CVornView::PrintPage(QPrinter* printer) {
     QPainter painter(printer);
     OnDraw(painter, QPoint(), painter.viewport());
 }
 
-void CVornView::OnFilePrintPreview() {
-    QPrinter* printer = nullptr;
-    if (auto* frame = qobject_cast<CMainFrame*>(window()))
-        printer = &frame->Printer();
+void CVornView::OnFilePrint() {
     QPrinter fallback;
-    if (!printer)
-        printer = &fallback;
-    QPrintPreviewDialog preview(printer, this);
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) {
-        QPainter painter(target);
-        OnDraw(painter, QPoint(), painter.viewport());
-    });
+    QPrinter& printer = ChoosePrinter(fallback);
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    PrintPage(&printer);
+}
+
+void CVornView::OnFilePrintPreview() {
+    QPrinter fallback;
+    QPrintPreviewDialog preview(&ChoosePrinter(fallback), this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, &CVornView::PrintPage);
     preview.exec();
 }

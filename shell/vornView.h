@@ -11,6 +11,7 @@
 
 class CVornDoc;
 class QPainter;
+class QPrinter;
 
 class CVornView : public QFrame {
     Q_OBJECT
@@ -41,6 +42,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The main frame's printer, which keeps the operator's page setup; a
+    // view without one prints through `fallback`.
+    QPrinter& ChoosePrinter(QPrinter& fallback) const;
+    // One page: the display image fitted to the printable area.
+    void PrintPage(QPrinter* printer);
+
     CVornDoc* m_document;
     rateTimer m_displayRate{10};
     QSize m_videoSize{320, 240};

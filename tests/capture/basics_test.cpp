@@ -4,17 +4,13 @@
 #include "capture/rateTimer.h"
 #include "capture/rgbaImage.h"
 #include "capture/sourceRequest.h"
+#include "tests/support/tempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 // ---- rgbaImage -------------------------------------------------------------
 
@@ -135,20 +131,12 @@ TEST(RateTimer, OnlyTheLastEventsCount) {
 // ---- source texts -------------------------------------------------------------
 
 namespace {
-struct tempFolder {
-    fs::path path;
-    tempFolder() {
-        path = fs::temp_directory_path() / ("vorn-capture-basics-" + std::to_string(::getpid()));
-        fs::create_directories(path);
-    }
-    ~tempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+struct tempFolder : testSupport::tempFolder {
+    tempFolder() : testSupport::tempFolder("vorn-capture-basics") {}
     std::string touch(const std::string& name, const std::string& content = "x") const {
-        const fs::path file = path / name;
-        std::ofstream(file) << content;
-        return file.string();
+        const std::string path = file(name);
+        std::ofstream(path) << content;
+        return path;
     }
 };
 } // namespace
@@ -200,7 +188,7 @@ TEST(SourceText, RejectsWhatCannotBeUsedWithAReason) {
         {"   ", "no source"},
         {"missing.mp4", "file not found: missing.mp4"},
         {"some/folder/missing", "file not found"},
-        {folder.path.string(), "folder"},
+        {folder.path(), "folder"},
         {"demo:fast", "unknown option"},
         {"demo:frames=0", "positive"},
         {"demo:frames=12x", "positive"},
@@ -227,7 +215,7 @@ TEST(SourceText, SequencePatterns) {
 
 TEST(SourceText, FirstIndexAndCountOfASequence) {
     tempFolder folder;
-    const std::string pattern = (folder.path / "f%03d.png").string();
+    const std::string pattern = folder.file("f%03d.png");
     EXPECT_EQ(firstSequenceIndex(pattern), -1);
     EXPECT_EQ(countSequenceFiles(pattern, -1), 0);
     folder.touch("f001.png");

@@ -4,31 +4,18 @@
 
 #include "capture/captureLibrary.h"
 #include "capture/rgbaImage.h"
+#include "tests/support/tempFolder.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
-#include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 namespace captureTest {
 
 // A folder of its own, removed at the end.
-struct tempFolder {
-    std::filesystem::path path;
-    explicit tempFolder(const std::string& tag) {
-        static int serial = 0;
-        path = std::filesystem::temp_directory_path() /
-            ("vorn-capture-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-        std::filesystem::create_directories(path);
-    }
-    ~tempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
+struct tempFolder : testSupport::tempFolder {
+    explicit tempFolder(const std::string& tag) : testSupport::tempFolder("vorn-capture-" + tag) {}
 };
 
 // Frame `index` of the test sequence: every pixel's blue, green and red come
@@ -69,6 +56,21 @@ inline bool runToEnd(GstElement* pipeline, std::string& error) {
     return ok;
 }
 
+// The pipeline `description` names; nullptr (with the reason) when it does
+// not parse, even where GStreamer would hand back a partial one.
+inline GstElement* parsePipeline(const std::string& description, std::string& error) {
+    GError* failure = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &failure);
+    if (failure != nullptr) {
+        error = failure->message;
+        g_error_free(failure);
+        if (pipeline != nullptr)
+            gst_object_unref(pipeline);
+        return nullptr;
+    }
+    return pipeline;
+}
+
 // Writes `count` frames of sequenceFrame() as 8-bit RGB PNGs named by
 // `pattern` (e.g. ".../%05d.png"), numbered from `firstIndex`.
 inline bool writePngSequence(const std::string& pattern, int firstIndex, int count, int width, int height,
@@ -80,13 +82,9 @@ inline bool writePngSequence(const std::string& pattern, int firstIndex, int cou
         ",height=" + std::to_string(height) +
         ",framerate=30/1 ! videoconvert ! video/x-raw,format=RGB ! pngenc compression-level=1 ! "
         "multifilesink name=files";
-    GError* failure = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &failure);
-    if (failure != nullptr) {
-        error = failure->message;
-        g_error_free(failure);
+    GstElement* pipeline = parsePipeline(description, error);
+    if (pipeline == nullptr)
         return false;
-    }
     GstElement* files = gst_bin_get_by_name(GST_BIN(pipeline), "files");
     g_object_set(files, "location", pattern.c_str(), "index", firstIndex, nullptr);
     gst_object_unref(files);
@@ -112,13 +110,9 @@ inline bool writeVideoFile(const std::string& path, int frames, int width, int h
     const std::string description = "videotestsrc num-buffers=" + std::to_string(frames) +
         " ! video/x-raw,width=" + std::to_string(width) + ",height=" + std::to_string(height) +
         ",framerate=25/1 ! jpegenc ! avimux ! filesink name=out";
-    GError* failure = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &failure);
-    if (failure != nullptr) {
-        error = failure->message;
-        g_error_free(failure);
+    GstElement* pipeline = parsePipeline(description, error);
+    if (pipeline == nullptr)
         return false;
-    }
     GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
     g_object_set(out, "location", path.c_str(), nullptr);
     gst_object_unref(out);

@@ -12,14 +12,12 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +26,8 @@
 #include "messaging/recordingTransport.h"
 #include "messaging/udpBroadcastTransport.h"
 #include "toolkit/QMXrgbImage.h"
+#include "tests/support/childProcess.h"
+#include "tests/support/tempFolder.h"
 
 namespace {
 
@@ -40,21 +40,6 @@ QMXrgbImage frame320x240() {
     frame.memoryFormat = 4;
     return frame;
 }
-
-class tempDirectory {
-public:
-    tempDirectory() {
-        char pattern[] = "/tmp/vorn-channel-test-XXXXXX";
-        if (!::mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~tempDirectory() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // A receiver bound to a Unix datagram socket, as the graphics side would be.
 class localReceiver {
@@ -123,46 +108,18 @@ struct childResult {
     std::string out, err;
 };
 
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    return text;
-}
-
 // Runs `body` in a child process with its stdout and stderr captured, each
 // on its own pipe or both on one (to see their order); the child ends with
 // exit(0) after `body` unless body ends it first.
 childResult runInChild(const std::function<void()>& body, bool mergeStreams = false) {
-    int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0)
-        throw std::runtime_error("pipe failed");
-    std::cout.flush();
-    std::cerr.flush();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(mergeStreams ? out[1] : err[1], 2);
-        ::close(out[0]);
-        ::close(err[0]);
+    const testSupport::childResult r = testSupport::runInChild([&] {
+        if (mergeStreams)
+            ::dup2(STDOUT_FILENO, STDERR_FILENO);
         body();
-        std::cout.flush();
-        std::_Exit(0);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    childResult result;
-    // The outputs are small: read one after the other, then reap.
-    result.out = readAll(out[0]);
-    result.err = readAll(err[0]);
-    ::close(out[0]);
-    ::close(err[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status))
-        result.exitStatus = WEXITSTATUS(status);
-    return result;
+    });
+    if (!r.started)
+        throw std::runtime_error("fork failed");
+    return {r.exited ? r.exitCode : -1, r.out, r.err};
 }
 
 channelOptions optionsFor(const std::string& socketPath, std::uint16_t port,
@@ -180,7 +137,7 @@ protected:
         messageStream.setTransport(nullptr);
         messageStream.resetSequence(1);
     }
-    tempDirectory dir;
+    testSupport::tempFolder dir{"vorn-channel-test"};
     std::string socketPath = dir.path() + "/kelvat";
 };
 

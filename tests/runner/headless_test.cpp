@@ -56,7 +56,7 @@ std::string framePath(const tempFolder& folder, int index) {
 // Writes frames first..first+count-1 of the scene as in/f%05d.png.
 std::string writeSequence(const tempFolder& folder, int count, int width = 320, int height = 240,
                           int first = 0) {
-    fs::create_directories(folder.path() / "in");
+    fs::create_directories(folder.file("in"));
     for (int i = first; i < first + count; ++i)
         EXPECT_TRUE(pngFile::write(framePath(folder, i), width, height, sceneFrame(width, height, i)));
     return folder.file("in/f%05d.png");
@@ -80,7 +80,7 @@ vornRun runVorn(const tempFolder& folder, std::vector<std::string> args, vornPro
     }
     args.insert(args.begin(), "--headless");
     vornRun run;
-    run.result = vornProcess::run(VORN_BINARY, args, folder.path().string(), folder.file("kelvat"),
+    run.result = vornProcess::run(VORN_BINARY, args, folder.path(), folder.file("kelvat"),
                                   [&](pid_t pid, const runResult& r) {
                                       if (watch)
                                           watch(pid, r);

@@ -5,21 +5,21 @@
 // that socket and 127.0.0.1 as the fallback address, so nothing leaves the
 // machine.
 
+#include "tests/support/childProcess.h"
+#include "tests/support/tempFolder.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <sstream>
@@ -30,26 +30,10 @@
 
 namespace vornProcess {
 
-// A fresh folder under the system's temporary directory, removed at the end.
-class tempFolder {
+// Each run's working folder.
+class tempFolder : public testSupport::tempFolder {
 public:
-    tempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vorn-runner-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~tempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    tempFolder(const tempFolder&) = delete;
-    tempFolder& operator=(const tempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
+    tempFolder() : testSupport::tempFolder("vorn-runner") {}
 };
 
 // The graphics machine's side: a Unix datagram socket read by its own thread,
@@ -123,16 +107,7 @@ private:
     std::thread reader_;
 };
 
-struct runResult {
-    bool started = false;
-    bool exited = false;
-    int exitCode = -1;
-    int signal = 0;
-    bool timedOut = false;
-    std::string out;
-    std::string err;
-
-    bool exitedWith(int code) const { return exited && exitCode == code; }
+struct runResult : testSupport::childResult {
     // Everything the program wrote, for failure messages.
     std::string transcript() const { return "--- stdout:\n" + out + "--- stderr:\n" + err; }
     std::vector<std::string> outLines() const {
@@ -158,13 +133,8 @@ inline runResult run(const std::string& program, std::vector<std::string> args,
     args.insert(args.begin(), {"--socket", socketPath, "--broadcast", "127.0.0.1", "--port", "47999"});
     int outPipe[2];
     int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0)
+    if (!testSupport::openOutputPipes(outPipe, errPipe, O_CLOEXEC))
         return result;
-    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-        ::close(outPipe[0]);
-        ::close(outPipe[1]);
-        return result;
-    }
     std::vector<std::string> argvStrings = {program};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -173,8 +143,10 @@ inline runResult run(const std::string& program, std::vector<std::string> args,
     argv.push_back(nullptr);
 
     const pid_t pid = ::fork();
-    if (pid < 0)
+    if (pid < 0) {
+        testSupport::closeOutputPipes(outPipe, errPipe);
         return result;
+    }
     if (pid == 0) {
         ::dup2(outPipe[1], STDOUT_FILENO);
         ::dup2(errPipe[1], STDERR_FILENO);
@@ -193,51 +165,10 @@ inline runResult run(const std::string& program, std::vector<std::string> args,
         ::_exit(127);
     }
     result.started = true;
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (open > 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            result.timedOut = true;
-            break;
-        }
-        const int ready = ::poll(fds, 2, 20);
-        if (ready < 0 && errno != EINTR) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        for (int i = 0; i < 2 && ready > 0; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char chunk[4096];
-            const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (got > 0) {
-                sinks[i]->append(chunk, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
+    testSupport::collectChild(pid, outPipe, errPipe, result, limit, std::chrono::milliseconds(20), [&] {
         if (watch)
             watch(pid, result);
-    }
-    for (const pollfd& p : fds)
-        if (p.fd >= 0)
-            ::close(p.fd);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) {
-        result.exited = true;
-        result.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
+    });
     return result;
 }
 

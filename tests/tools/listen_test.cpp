@@ -26,27 +26,13 @@
 #include "messaging/messageStream.h"
 #include "messaging/udpBroadcastTransport.h"
 #include "toolkit/QMXrgbImage.h"
+#include "tests/support/tempFolder.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
 std::string z(std::string text) { return text + '\0'; }
-
-class tempDirectory {
-public:
-    tempDirectory() {
-        char pattern[] = "/tmp/vorn-listen-test-XXXXXX";
-        if (!::mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~tempDirectory() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 bool exists(const std::string& path) {
     struct stat info {};
@@ -170,7 +156,7 @@ protected:
         messageStream.setTransport(nullptr);
         messageStream.resetSequence(1);
     }
-    tempDirectory dir;
+    testSupport::tempFolder dir{"vorn-listen-test"};
     std::string socketPath = dir.path() + "/kelvat";
 };
 
