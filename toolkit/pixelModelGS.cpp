@@ -297,9 +297,13 @@ void pixelModelGS::update() {
 }
 
 template <class Layout> MODEL_INLINE void pixelModelGS::learn(const Layout& at) {
+    // 1 / learnCount as computed for the rate; reused below when the matched
+    // mode's count is the same number (a model with one mode), which saves a
+    // division and gives the same bits.
+    double exact = 0.0;
     if (learning_) {
         ++learnCount_;
-        const double exact = 1.0 / static_cast<double>(learnCount_);
+        exact = 1.0 / static_cast<double>(learnCount_);
         rate_ = static_cast<float>(exact);
         if (exact < static_cast<double>(minRate_)) {
             learning_ = 0;
@@ -329,6 +333,11 @@ template <class Layout> MODEL_INLINE void pixelModelGS::learn(const Layout& at) 
         return;
     }
 
+    if (modeCount_ == 1) {
+        learnOnlyMode(at, exact);
+        return;
+    }
+
     const int k = at.order()[position];
     const double alpha = rate_;
     const double keep = 1.0 - alpha;
@@ -352,7 +361,7 @@ template <class Layout> MODEL_INLINE void pixelModelGS::learn(const Layout& at) 
 
     if (learning_) {
         const std::uint32_t count = ++at.matchCount()[k];
-        const double rho = 1.0 / static_cast<double>(count);
+        const double rho = count == learnCount_ ? exact : 1.0 / static_cast<double>(count);
         const double rest = 1.0 - rho;
         float* m = at.mean(k);
         eachChannel(at, [&](int j) {
@@ -383,6 +392,42 @@ template <class Layout> MODEL_INLINE void pixelModelGS::learn(const Layout& at) 
     }
 
     recountBackground(at);
+}
+
+// The general fold-in reduced to a model with a single live mode, which
+// matched: there is no other mode to decay, to compare deviations with or to
+// exchange places with, and that mode alone is the background whenever the
+// background weight is positive. exact is 1 / learnCount from the learning
+// step (only read while learning).
+template <class Layout> MODEL_INLINE void pixelModelGS::learnOnlyMode(const Layout& at, double exact) {
+    const int k = at.order()[0];
+    const double alpha = rate_;
+    const double keep = 1.0 - alpha;
+    at.weight()[k] = static_cast<float>(keep * static_cast<double>(at.weight()[k]) + alpha);
+    if (at.deviation(k) >= newDeviation_)
+        newDeviation_ = 0.0f;
+
+    if (learning_) {
+        const std::uint32_t count = ++at.matchCount()[k];
+        const double rho = count == learnCount_ ? exact : 1.0 / static_cast<double>(count);
+        const double rest = 1.0 - rho;
+        float* m = at.mean(k);
+        eachChannel(at, [&](int j) {
+            m[j] = static_cast<float>(rho * static_cast<double>(at.sample()[j]) + rest * static_cast<double>(m[j]));
+        });
+        double d2 = 0.0;
+        eachChannel(at, [&](int j) {
+            const double d = static_cast<double>(at.sample()[j]) - static_cast<double>(m[j]);
+            d2 += d * d;
+        });
+        const double deviation = at.deviation(k);
+        at.deviation(k) = static_cast<float>(std::sqrt(rest * (deviation * deviation) + rho * d2));
+    }
+
+    if (at.deviation(k) > newDeviation_)
+        newDeviation_ = at.deviation(k);
+    at.ratio()[k] = static_cast<float>(static_cast<double>(at.weight()[k]) / static_cast<double>(at.deviation(k)));
+    backgroundModes_ = backgroundWeight_ > 0.0f ? 1 : 0;
 }
 
 template <class Layout> MODEL_INLINE void pixelModelGS::placeUpward(const Layout& at, int position) {

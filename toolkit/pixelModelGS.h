@@ -95,6 +95,7 @@ private:
     bool matchesInline(int k) const;
     template <class Layout> float classify(const Layout& at, const float* sample);
     template <class Layout> void learn(const Layout& at);
+    template <class Layout> void learnOnlyMode(const Layout& at, double exact);
     template <class Layout> void setSample(const Layout& at, const float* sample);
     template <class Layout> int isShadow(const Layout& at) const;
     template <class Layout> void addMode(const Layout& at);
