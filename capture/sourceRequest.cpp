@@ -217,10 +217,10 @@ std::string formatSequencePath(const std::string& pattern, long long index) {
     const conversion found = findConversion(pattern);
     if (found.position == std::string::npos)
         return pattern;
-    std::string spec = pattern.substr(found.position, found.length);
-    spec.insert(spec.size() - 1, "ll");
+    std::string conversion = pattern.substr(found.position, found.length);
+    conversion.insert(conversion.size() - 1, "ll");
     char number[64];
-    std::snprintf(number, sizeof number, spec.c_str(), index);
+    std::snprintf(number, sizeof number, conversion.c_str(), index);
     // Literal "%%" before and after the conversion become single '%'.
     auto unescape = [](const std::string& part) {
         std::string out;

@@ -90,6 +90,27 @@ template <class Layout, class F> MODEL_INLINE void eachChannel(const Layout& at,
     }
 }
 
+// Learning phase: the matched mode's mean and deviation become exact running
+// averages over the samples it received. exact is 1 / learnCount, reused when
+// the mode's count is that same number (same bits, one division less).
+template <class Layout>
+MODEL_INLINE void averageSampleIntoMode(const Layout& at, int k, std::uint32_t learnCount, double exact) {
+    const std::uint32_t count = ++at.matchCount()[k];
+    const double rho = count == learnCount ? exact : 1.0 / static_cast<double>(count);
+    const double rest = 1.0 - rho;
+    float* m = at.mean(k);
+    eachChannel(at, [&](int j) {
+        m[j] = static_cast<float>(rho * static_cast<double>(at.sample()[j]) + rest * static_cast<double>(m[j]));
+    });
+    double d2 = 0.0;
+    eachChannel(at, [&](int j) {
+        const double d = static_cast<double>(at.sample()[j]) - static_cast<double>(m[j]);
+        d2 += d * d;
+    });
+    const double deviation = at.deviation(k);
+    at.deviation(k) = static_cast<float>(std::sqrt(rest * (deviation * deviation) + rho * d2));
+}
+
 pixelModelGS::heapLayout pixelModelGS::heapView() const {
     const std::size_t d = nonNegative(channels_);
     const std::size_t k = nonNegative(maxModes_);
@@ -359,22 +380,8 @@ template <class Layout> MODEL_INLINE void pixelModelGS::learn(const Layout& at) 
     if (at.deviation(k) >= newDeviation_)
         newDeviation_ = othersLargest;
 
-    if (learning_) {
-        const std::uint32_t count = ++at.matchCount()[k];
-        const double rho = count == learnCount_ ? exact : 1.0 / static_cast<double>(count);
-        const double rest = 1.0 - rho;
-        float* m = at.mean(k);
-        eachChannel(at, [&](int j) {
-            m[j] = static_cast<float>(rho * static_cast<double>(at.sample()[j]) + rest * static_cast<double>(m[j]));
-        });
-        double d2 = 0.0;
-        eachChannel(at, [&](int j) {
-            const double d = static_cast<double>(at.sample()[j]) - static_cast<double>(m[j]);
-            d2 += d * d;
-        });
-        const double deviation = at.deviation(k);
-        at.deviation(k) = static_cast<float>(std::sqrt(rest * (deviation * deviation) + rho * d2));
-    }
+    if (learning_)
+        averageSampleIntoMode(at, k, learnCount_, exact);
 
     if (at.deviation(k) > newDeviation_)
         newDeviation_ = at.deviation(k);
@@ -407,22 +414,8 @@ template <class Layout> MODEL_INLINE void pixelModelGS::learnOnlyMode(const Layo
     if (at.deviation(k) >= newDeviation_)
         newDeviation_ = 0.0f;
 
-    if (learning_) {
-        const std::uint32_t count = ++at.matchCount()[k];
-        const double rho = count == learnCount_ ? exact : 1.0 / static_cast<double>(count);
-        const double rest = 1.0 - rho;
-        float* m = at.mean(k);
-        eachChannel(at, [&](int j) {
-            m[j] = static_cast<float>(rho * static_cast<double>(at.sample()[j]) + rest * static_cast<double>(m[j]));
-        });
-        double d2 = 0.0;
-        eachChannel(at, [&](int j) {
-            const double d = static_cast<double>(at.sample()[j]) - static_cast<double>(m[j]);
-            d2 += d * d;
-        });
-        const double deviation = at.deviation(k);
-        at.deviation(k) = static_cast<float>(std::sqrt(rest * (deviation * deviation) + rho * d2));
-    }
+    if (learning_)
+        averageSampleIntoMode(at, k, learnCount_, exact);
 
     if (at.deviation(k) > newDeviation_)
         newDeviation_ = at.deviation(k);

@@ -385,7 +385,7 @@ TEST(channelOptions, defaultsEnvironmentAndProgramOptions) {
         {"broadcast-port", "0", false},         {"broadcast-port", "65536", false},
         {"broadcast-port", "12x", false},       {"broadcast-port", "", false},
         {"broadcast-port", "-5", false},        {"broadcast-address", "127.0.0.1", true},
-        {"broadcast-address", "10.1.2.255", true}, {"broadcast-address", "localhost", false},
+        {"broadcast-address", "127.0.0.255", true}, {"broadcast-address", "localhost", false},
         {"broadcast-address", "1.2.3", false},  {"broadcast-address", "::1", false},
         {"socket", "/tmp/x", true},             {"socket", "", false},
         {"color", "red", false},
