@@ -128,20 +128,34 @@ void warmUpPastLearning(scene& s) {
     }
 }
 
+// Times `stage` on successive scene frames, perIteration of them per timed
+// iteration; isUpdate(k) says whether frame k of an iteration lets the models
+// learn. Loading the frame and emptying the message recorder are not timed.
+template <class IsUpdate, class Stage>
+void timeFrames(benchmark::State& st, scene& s, scopedMessageCapture& capture, int perIteration, IsUpdate isUpdate,
+                Stage stage) {
+    int n = 0;
+    for (auto _ : st) {
+        for (int k = 0; k < perIteration; ++k) {
+            st.PauseTiming();
+            QMXrgbImage frame = s.load(n++);
+            setFrameKind(isUpdate(k));
+            if (capture.recorder().datagrams().size() > 10000)
+                capture.recorder().clear();
+            st.ResumeTiming();
+            stage(frame);
+        }
+    }
+}
+
+void runPipeline(QMXrgbImage& frame) { processVisionFrame(frame); }
+void runBackgroundStage(QMXrgbImage& frame) { subtractBackground(frame); }
+
 void wholePipeline(benchmark::State& st, bool update) {
     scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
     scopedMessageCapture capture;
     warmUp(s);
-    int n = 0;
-    for (auto _ : st) {
-        st.PauseTiming();
-        QMXrgbImage frame = s.load(n++);
-        setFrameKind(update);
-        if (capture.recorder().datagrams().size() > 10000)
-            capture.recorder().clear();
-        st.ResumeTiming();
-        processVisionFrame(frame);
-    }
+    timeFrames(st, s, capture, 1, [update](int) { return update; }, runPipeline);
 }
 
 void BM_pipeline_scoreOnly(benchmark::State& st) { wholePipeline(st, false); }
@@ -153,15 +167,7 @@ void BM_pipeline_binaryView(benchmark::State& st) {
     warmUp(s);
     visionSettings.drawBinary = true;
     visionSettings.drawCross = true;
-    int n = 0;
-    for (auto _ : st) {
-        st.PauseTiming();
-        QMXrgbImage frame = s.load(n++);
-        setFrameKind(false);
-        capture.recorder().clear();
-        st.ResumeTiming();
-        processVisionFrame(frame);
-    }
+    timeFrames(st, s, capture, 1, [](int) { return false; }, runPipeline);
 }
 
 // The background stage alone, with the grid size the driver would set.
@@ -169,79 +175,37 @@ void backgroundStage(benchmark::State& st, bool update) {
     scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
     scopedMessageCapture capture;
     warmUp(s);
-    int n = 0;
-    for (auto _ : st) {
-        st.PauseTiming();
-        QMXrgbImage frame = s.load(n++);
-        setFrameKind(update);
-        st.ResumeTiming();
-        subtractBackground(frame);
-    }
+    timeFrames(st, s, capture, 1, [update](int) { return update; }, runBackgroundStage);
 }
 
 void BM_subtractBackground_scoreOnly(benchmark::State& st) { backgroundStage(st, false); }
 void BM_subtractBackground_update(benchmark::State& st) { backgroundStage(st, true); }
 
-// Both kinds of frame after the learning phase, in the pipeline's rhythm of
-// four scoring frames and one update frame; "frame" is the average per frame.
-void BM_subtractBackground_fiveFrameCycle(benchmark::State& st) {
+// Both kinds of frame in the pipeline's rhythm of four scoring frames and one
+// update frame, after the learning phase when the third argument is 1;
+// "frame" is the average per frame.
+template <class Stage> void fiveFrameCycle(benchmark::State& st, Stage stage) {
     scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
     scopedMessageCapture capture;
     if (st.range(2))
         warmUpPastLearning(s);
     else
         warmUp(s);
-    int n = 0;
-    for (auto _ : st) {
-        for (int k = 0; k < 5; ++k) {
-            st.PauseTiming();
-            QMXrgbImage frame = s.load(n++);
-            setFrameKind(k == 4);
-            st.ResumeTiming();
-            subtractBackground(frame);
-        }
-    }
+    timeFrames(st, s, capture, 5, [](int k) { return k == 4; }, stage);
     st.counters["frame"] = benchmark::Counter(5, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_pipeline_fiveFrameCycle(benchmark::State& st) {
-    scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
-    scopedMessageCapture capture;
-    if (st.range(2))
-        warmUpPastLearning(s);
-    else
-        warmUp(s);
-    int n = 0;
-    for (auto _ : st) {
-        for (int k = 0; k < 5; ++k) {
-            st.PauseTiming();
-            QMXrgbImage frame = s.load(n++);
-            setFrameKind(k == 4);
-            if (capture.recorder().datagrams().size() > 10000)
-                capture.recorder().clear();
-            st.ResumeTiming();
-            processVisionFrame(frame);
-        }
-    }
-    st.counters["frame"] = benchmark::Counter(5, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+void BM_subtractBackground_fiveFrameCycle(benchmark::State& st) { fiveFrameCycle(st, runBackgroundStage); }
+void BM_pipeline_fiveFrameCycle(benchmark::State& st) { fiveFrameCycle(st, runPipeline); }
 
 // The background stage after the learning phase, one kind of frame.
-void steadyBackgroundStage(benchmark::State& st) {
+void BM_subtractBackground_pastLearning(benchmark::State& st) {
     scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
     scopedMessageCapture capture;
     warmUpPastLearning(s);
     const bool update = st.range(2) != 0;
-    int n = 0;
-    for (auto _ : st) {
-        st.PauseTiming();
-        QMXrgbImage frame = s.load(n++);
-        setFrameKind(update);
-        st.ResumeTiming();
-        subtractBackground(frame);
-    }
+    timeFrames(st, s, capture, 1, [update](int) { return update; }, runBackgroundStage);
 }
-void BM_subtractBackground_pastLearning(benchmark::State& st) { steadyBackgroundStage(st); }
 
 void BM_findObjects(benchmark::State& st) {
     scene s(static_cast<int>(st.range(0)), static_cast<int>(st.range(1)));
